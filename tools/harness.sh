@@ -37,11 +37,18 @@ harness_prepare_template() {
   harness_kill_prefix "$prefix"
 }
 
+# Identifies the set-up hooks; a template made with other hooks is made again.
+harness_hooks_stamp() {
+  { cat "$VORO_HARNESS"/template.d/*.sh 2>/dev/null || true; } | cksum
+}
+
 harness_template() {
   mkdir -p "$VORO_HARNESS"
   (
     flock 9
-    if [ ! -f "$VORO_HARNESS/template/.ready" ]; then
+    local stamp
+    stamp=$(harness_hooks_stamp)
+    if [ "$(cat "$VORO_HARNESS/template/.ready" 2>/dev/null)" != "$stamp" ]; then
       rm -rf "$VORO_HARNESS/template"
       mkdir -p "$VORO_HARNESS/template"
       harness_prepare_template "$VORO_HARNESS/template"
@@ -49,7 +56,7 @@ harness_template() {
         echo "harness: the template prefix did not boot, see $VORO_HARNESS/template.boot.log" >&2
         exit 1
       fi
-      touch "$VORO_HARNESS/template/.ready"
+      echo "$stamp" >"$VORO_HARNESS/template/.ready"
     fi
   ) 9>"$VORO_HARNESS/.lock"
 }
@@ -65,10 +72,16 @@ harness_copy_template() {
 }
 
 harness_shared_prefix() {
-  mkdir -p "$VORO_HARNESS"
+  harness_template
+  local stamp
+  stamp=$(cat "$VORO_HARNESS/template/.ready")
   (
     flock 8
-    [ -f "$VORO_HARNESS/shared/.copied" ] || { harness_copy_template "$VORO_HARNESS/shared"; touch "$VORO_HARNESS/shared/.copied"; }
+    if [ "$(cat "$VORO_HARNESS/shared/.copied" 2>/dev/null)" != "$stamp" ]; then
+      [ -d "$VORO_HARNESS/shared" ] && harness_kill_prefix "$VORO_HARNESS/shared"
+      harness_copy_template "$VORO_HARNESS/shared"
+      echo "$stamp" >"$VORO_HARNESS/shared/.copied"
+    fi
   ) 8>"$VORO_HARNESS/.shared.lock"
   echo "$VORO_HARNESS/shared"
 }
