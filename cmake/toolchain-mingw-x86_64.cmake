@@ -1,13 +1,5 @@
-# Cross-compiles 64-bit Windows binaries with mingw-w64 (posix thread model). Used for the test
-# build on machines whose kernel cannot run 32-bit programs (and so no 32-bit Wine).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiles 64-bit Windows binaries with mingw-w64, posix threads. Used for the test build on
+# machines whose kernel cannot run 32-bit programs (and so no 32-bit Wine).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(CMAKE_C_COMPILER   x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER  x86_64-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(VORO_MINGW_TRIPLE x86_64-w64-mingw32)
+include(${CMAKE_CURRENT_LIST_DIR}/toolchain-mingw-common.cmake)
