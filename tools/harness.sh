@@ -30,16 +30,24 @@ harness_prepare_template() {
   # Skip the Mono and Gecko download prompts: nothing here needs them.
   WINEPREFIX=$prefix WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all wine wineboot -i </dev/null >"$prefix.boot.log" 2>&1 7>&- 8>&- 9>&-
   local hook
-  for hook in "$VORO_HARNESS"/template.d/*.sh; do
+  for hook in $(harness_hooks); do
     [ -f "$hook" ] || continue
     WINEPREFIX=$prefix WINEDEBUG=-all VORO_WINE_LOADER=$VORO_WINE_LOADER bash "$hook" "$prefix" </dev/null >>"$prefix.boot.log" 2>&1 7>&- 8>&- 9>&-
   done
   harness_kill_prefix "$prefix"
 }
 
+# Set-up hooks: the tree's own (tools/template.d) and the build's ($VORO_HARNESS/template.d).
+harness_hooks() {
+  local dir
+  for dir in "$(dirname "${BASH_SOURCE[0]}")/template.d" "$VORO_HARNESS/template.d"; do
+    ls "$dir"/*.sh 2>/dev/null || true
+  done
+}
+
 # Identifies the set-up hooks; a template made with other hooks is made again.
 harness_hooks_stamp() {
-  { cat "$VORO_HARNESS"/template.d/*.sh 2>/dev/null || true; } | cksum
+  { cat $(harness_hooks) 2>/dev/null || true; } | cksum
 }
 
 harness_template() {
