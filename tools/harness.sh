@@ -37,10 +37,10 @@ harness_prepare_template() {
   harness_kill_prefix "$prefix"
 }
 
-# Set-up hooks: the tree's own (tools/template.d) and the build's ($VORO_HARNESS/template.d).
+# Set-up hooks: the tree's own (tools/template.d) and the build's ($VORO_TEMPLATE_HOOKS).
 harness_hooks() {
   local dir
-  for dir in "$(dirname "${BASH_SOURCE[0]}")/template.d" "$VORO_HARNESS/template.d"; do
+  for dir in "$(dirname "${BASH_SOURCE[0]}")/template.d" "${VORO_TEMPLATE_HOOKS:-$VORO_HARNESS/template.d}"; do
     ls "$dir"/*.sh 2>/dev/null || true
   done
 }

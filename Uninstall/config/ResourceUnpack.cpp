@@ -1,4 +1,5 @@
 #include "config/ResourceUnpack.h"
+#include "app/GuidName.h"
 #include "app/Handles.h"
 #include "config/ArchiveLibrary.h"
 #include <objbase.h>
@@ -34,13 +35,7 @@ bool WriteResourceBytes(HANDLE file, const BYTE* data, size_t size) {
 
 }  // namespace
 
-std::wstring FormatTempGuidName(const GUID& g) {
-    wchar_t name[64];
-    swprintf(name, 64, L"{%08X-%04X-%04x-%02X%02X-%02X%02X%02X%02X%02X%02X}.tmp", static_cast<unsigned>(g.Data1),
-             g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6],
-             g.Data4[7]);
-    return name;
-}
+std::wstring FormatTempGuidName(const GUID& g) { return voro::FormatGuidName(g) + L".tmp"; }
 
 bool GetFreeTempName(std::wstring& path) {
     std::vector<wchar_t> temp(kTempPathCapacity + 1, L'\0');
