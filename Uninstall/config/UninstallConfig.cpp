@@ -8,13 +8,8 @@ void CUninstallConfig::SetInstallDir(const std::wstring& folder) {
 }
 
 void CUninstallConfig::GetConfig() {
-    IHttpTaskFactory* factory = GetHttpTaskFactory();
-    if (!factory) return;
-    IHttpTask* raw = factory->CreateTask();
-    if (!raw) return;
-    raw->SetOption("ungzip", 0);
-    raw->SetOption("gzip", 0);
-    HttpTaskHolder task = HoldHttpTask(raw);
+    HttpTaskHolder task = CreateServiceTask();
+    if (!task) return;
     std::wstring installDir;
     {
         _BaseModule::CAutoLocker lock(&m_lock);

@@ -15,13 +15,8 @@ void UninstallFeedbackConfig::StartFetch() {
         m_kinds.insert(m_kinds.end(), {1, 2, 3, 4});
         installDir = m_strInstallDir;
     }
-    IHttpTaskFactory* factory = GetHttpTaskFactory();
-    if (!factory) return;
-    IHttpTask* raw = factory->CreateTask();
-    if (!raw) return;
-    raw->SetOption("ungzip", 0);
-    raw->SetOption("gzip", 0);
-    HttpTaskHolder task = HoldHttpTask(raw);
+    HttpTaskHolder task = CreateServiceTask();
+    if (!task) return;
     {
         _BaseModule::CAutoLocker lock(&m_lock);
         m_task = task;

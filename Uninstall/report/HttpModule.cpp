@@ -28,6 +28,15 @@ IHttpTaskFactory* GetHttpTaskFactory() {
     return GetHttpModule().factory;
 }
 
+HttpTaskHolder CreateServiceTask() {
+    IHttpTaskFactory* factory = GetHttpTaskFactory();
+    IHttpTask* task = factory ? factory->CreateTask() : nullptr;
+    if (!task) return {};
+    task->SetOption("ungzip", 0);
+    task->SetOption("gzip", 0);
+    return HoldHttpTask(task);
+}
+
 bool LoadHttpModuleInto(const wchar_t* path, HttpModule& record) {
     if (!path || !*path) return false;
     if (::GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES) return false;

@@ -139,6 +139,9 @@ HttpModule& GetHttpModule();
 // The factory of the process-wide record; null when no module is loaded. Callers skip their
 // request silently when it is null.
 IHttpTaskFactory* GetHttpTaskFactory();
+// A new task of the loaded module, held, with the options every request of the web service uses
+// ("ungzip" and "gzip" off); empty when no module is loaded or it gives no task.
+HttpTaskHolder CreateServiceTask();
 // Loads `path` into `record` when the file exists and passes the publisher check, resolves the
 // exports and calls HttpInit. True when HttpInit, HttpUninit and the factory are all non-null.
 bool LoadHttpModuleInto(const wchar_t* path, HttpModule& record);

@@ -21,13 +21,10 @@ bool PostFormSync(const wchar_t* url, const wchar_t* name, const wchar_t* value,
     auto adapter = std::make_shared<CHttpTaskAdapterPost>();
     if (timeoutMs == 0 || !url || !name) return false;
     if (!adapter->CompletionEvent()) return false;
-    IHttpTaskFactory* factory = GetHttpTaskFactory();
-    if (!factory) return false;
-    IHttpTask* task = factory->CreateTask();
-    if (!task) return false;
-    task->SetOption("ungzip", 0);
-    task->SetOption("gzip", 0);
-    adapter->TakeTask(HoldHttpTask(task));
+    HttpTaskHolder holder = CreateServiceTask();
+    if (!holder) return false;
+    IHttpTask* task = holder.get();
+    adapter->TakeTask(std::move(holder));
     task->SetCallback(adapter.get());
     task->AddFieldW(name, value ? value : L"");
     if (!task->Request(kHttpPostForm, url)) return false;
