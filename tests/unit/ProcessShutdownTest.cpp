@@ -258,7 +258,7 @@ TEST_F(ShutdownTest, CloseMessagesAreSentAsConfigured) {
     std::thread windowThread([&] {
         threadId = ::GetCurrentThreadId();
         WNDCLASSW wc = {};
-        wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        wc.lpfnWndProc = +[](HWND w, UINT m, WPARAM wp, LPARAM lp) WINAPI -> LRESULT {
             if (m == WM_COMMAND || m == WM_CLOSE || m == WM_APP) {
                 received.push_back({m, wp, lp});
                 return 0;
