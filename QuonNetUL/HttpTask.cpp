@@ -1,4 +1,5 @@
 #include "HttpTask.h"
+#include "app/Utf8.h"
 #include <new>
 
 #ifndef WINHTTP_OPTION_DECOMPRESSION
@@ -40,16 +41,6 @@ bool HasLineBreak(const char* text) {
     for (; *text; ++text)
         if (*text == '\r' || *text == '\n') return true;
     return false;
-}
-
-std::wstring WideFromUtf8(const char* text) {
-    if (!text || !*text) return std::wstring();
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (size <= 1) return std::wstring();
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], size);
-    out.resize(static_cast<size_t>(size - 1));
-    return out;
 }
 
 // Scheme, host, port and path of an http or https URL; false for anything else.
@@ -145,7 +136,7 @@ int32_t CHttpTask::GetHttpStatus() { return m_httpStatus.load(); }
 int32_t CHttpTask::AddHeader(const char* line) {
     if (!line || !*line || HasLineBreak(line)) return 0;
     try {
-        std::wstring header = WideFromUtf8(line);
+        std::wstring header = voro::WideFromUtf8(line);
         if (header.find(L':') == std::wstring::npos) return 0;
         _BaseModule::CAutoLocker lock(&m_lock);
         if (m_bStarted || m_bReleased) return 0;
@@ -172,7 +163,7 @@ int32_t CHttpTask::AddField(const char* name, const char* value) {
 int32_t CHttpTask::AddFieldW(const wchar_t* name, const wchar_t* value) {
     if (!name || !*name) return 0;
     try {
-        FormField field{Utf8FromWide(name), Utf8FromWide(value)};
+        FormField field{voro::Utf8FromWide(name), voro::Utf8FromWide(value)};
         _BaseModule::CAutoLocker lock(&m_lock);
         if (m_bStarted || m_bReleased) return 0;
         m_fields.push_back(std::move(field));

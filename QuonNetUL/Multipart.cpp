@@ -4,16 +4,6 @@
 
 namespace quonnet {
 
-std::string Utf8FromWide(const wchar_t* text) {
-    if (!text || !*text) return std::string();
-    const int length = static_cast<int>(wcslen(text));
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, length, &out[0], size, nullptr, nullptr);
-    return out;
-}
-
 std::string ChooseBoundary(const std::vector<FormField>& fields, unsigned long long seed) {
     for (unsigned attempt = 0;; ++attempt) {
         char text[64];

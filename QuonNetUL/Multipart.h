@@ -10,9 +10,6 @@ struct FormField {
     std::string value;
 };
 
-// UTF-8 form of a wide text (unpaired surrogates become U+FFFD); empty for null.
-std::string Utf8FromWide(const wchar_t* text);
-
 // A boundary that occurs in no field, derived from the seed.
 std::string ChooseBoundary(const std::vector<FormField>& fields, unsigned long long seed);
 

@@ -77,6 +77,16 @@ bool DeleteTree(HKEY root, const std::wstring& subKey, View view) {
     size_t slash = subKey.find_last_of(L'\\');
     std::wstring parentPath = slash == std::wstring::npos ? L"" : subKey.substr(0, slash);
     std::wstring leaf = slash == std::wstring::npos ? subKey : subKey.substr(slash + 1);
+    if (parentPath.empty()) {
+        // A key right below a root: a handle to the root itself carries no view, so empty the
+        // key through a handle opened in the view, then delete it in that view.
+        UniqueHKey key = Open(root, subKey, KEY_ALL_ACCESS, view);
+        if (!key) return !KeyExists(root, subKey, view);
+        ::RegDeleteTreeW(key.get(), nullptr);
+        key.reset();
+        const LONG r = ::RegDeleteKeyExW(root, subKey.c_str(), ViewFlag(view), 0);
+        return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND || !KeyExists(root, subKey, view);
+    }
     UniqueHKey parent = Open(root, parentPath, KEY_ALL_ACCESS, view);
     if (!parent) return !KeyExists(root, subKey, view);
     LONG r = ::RegDeleteTreeW(parent.get(), leaf.c_str());

@@ -1,5 +1,6 @@
 #include "config/RemoteConfigRequest.h"
 #include "app/InstallFacts.h"
+#include "app/Utf8.h"
 #include <windows.h>
 #include <cJSON.h>
 #include <cerrno>
@@ -15,16 +16,6 @@ struct JsonDeleter {
     void operator()(cJSON* item) const { cJSON_Delete(item); }
 };
 using JsonPtr = std::unique_ptr<cJSON, JsonDeleter>;
-
-std::wstring WideFromUtf8(const char* text) {
-    if (!text || !*text) return std::wstring();
-    int size = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
-    if (size <= 1) return std::wstring();
-    std::wstring out(static_cast<size_t>(size), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text, -1, &out[0], size);
-    out.resize(static_cast<size_t>(size - 1));
-    return out;
-}
 
 // The parsed answer when it is JSON whose errno is the number 0; null otherwise.
 JsonPtr ParseSuccessfulAnswer(const char* body) {
@@ -79,7 +70,7 @@ int ParseLeadingInt(const std::wstring& text) {
 bool ParseUninstallOptions(const char* body, std::vector<int>& kinds) {
     JsonPtr root = ParseSuccessfulAnswer(body);
     if (!root) return false;
-    std::wstring data = WideFromUtf8(StringMember(root.get(), "data"));
+    std::wstring data = voro::WideFromUtf8(StringMember(root.get(), "data"));
     if (data.empty()) return false;
     std::vector<int> parsed;
     size_t from = 0;
@@ -101,7 +92,7 @@ bool ParseQuestionnaireUrl(const char* body, std::wstring& url) {
     const cJSON* questionnaire = cJSON_GetObjectItem(data, "uninstall_questionnaire");
     if (!cJSON_IsObject(questionnaire)) return false;
     const char* status = StringMember(questionnaire, "status");
-    if (ParseLeadingInt(WideFromUtf8(status ? status : "0")) == 0) return false;
-    url = WideFromUtf8(StringMember(questionnaire, "url"));
+    if (ParseLeadingInt(voro::WideFromUtf8(status ? status : "0")) == 0) return false;
+    url = voro::WideFromUtf8(StringMember(questionnaire, "url"));
     return true;
 }

@@ -221,8 +221,11 @@ bool SetAutoRun(const AutoRunRequest& request) {
 }
 
 void RemoveAutoRun(const std::wstring& installFolder) {
-    std::wstring settings = installFolder + L"\\" + kProductSettingsFile;
-    ::WritePrivateProfileStringW(L"auto_run", L"open", L"0", settings.c_str());
+    // Without a folder the settings file would be "\config.set" at the root of the current drive.
+    if (!installFolder.empty()) {
+        std::wstring settings = installFolder + L"\\" + kProductSettingsFile;
+        ::WritePrivateProfileStringW(L"auto_run", L"open", L"0", settings.c_str());
+    }
     WriteLog(L"Delete AutoRun Registry, ret = %d", DeleteRunValues(kAutorunName) ? 1 : 0);
     WriteLog(L"Delete AutoRun Task Schedule, ret = %d", DeleteLogonTask(kAutorunName) ? 1 : 0);
     reg::DeleteValue(HKEY_LOCAL_MACHINE, kRunKey, kLegacyRunValue);

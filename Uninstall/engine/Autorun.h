@@ -27,7 +27,8 @@ struct TaskEntry {
 };
 
 bool SetAutoRun(const AutoRunRequest& request);
-// The uninstall step: config.set auto_run/open = 0, Run values and the logon task removed.
+// The uninstall step: config.set auto_run/open = 0 (only for a non-empty folder), Run values and
+// the logon task removed.
 void RemoveAutoRun(const std::wstring& installFolder);
 
 bool CreateLogonTask(const std::wstring& name, const TaskEntry& entry);

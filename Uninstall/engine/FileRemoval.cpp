@@ -191,6 +191,11 @@ bool DeletePathOrQueue(const wchar_t* path, voro::PendingList& pending) {
 
 bool DeleteTree(const wchar_t* folder, voro::PendingList& pending, const voro::FileCallback& callback) {
     if (!voro::IsAcceptablePath(folder)) return false;
+    const DWORD attributes = ::GetFileAttributesW(folder);
+    if (IsLink(attributes)) {  // the walk would list the link's target
+        RemoveLink(folder, attributes);
+        return true;
+    }
     ForEachEntry(folder, L"*", [&](const std::wstring& path, DWORD attributes) {
         if (IsLink(attributes)) {
             RemoveLink(path, attributes);

@@ -8,12 +8,15 @@
 #include "engine/SignatureCheck.h"
 #include <shellapi.h>
 #include <shlwapi.h>
+#include <atomic>
 #include <cwchar>
 #include <vector>
 
 namespace reg = voro::reg;
 
 namespace {
+
+std::atomic<ProgramStartObserver> g_startObserver{nullptr};
 
 constexpr wchar_t kProductAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
 
@@ -70,6 +73,10 @@ std::vector<ListedFile> ReadListedFiles(const std::wstring& installFolder, const
 
 DWORD ConfiguredWait(DWORD waitMs) { return (waitMs == 0 || waitMs > kMaxConfiguredWait) ? kMaxConfiguredWait : waitMs; }
 
+DWORD RundllWait(DWORD waitMs) { return waitMs > kMaxConfiguredWait ? kMaxConfiguredWait : waitMs; }
+
+void SetProgramStartObserver(ProgramStartObserver observer) { g_startObserver = observer; }
+
 std::wstring GameCenterParameters(bool uninstallGameCenter) {
     return std::wstring(L"/S /PID=tesk") + (uninstallGameCenter ? L" /UNINSTALL" : L" /NOUNINSTALL");
 }
@@ -87,6 +94,7 @@ bool RunProgram(const wchar_t* path, const wchar_t* parameters, int showCommand,
     info.lpFile = file.c_str();
     info.lpParameters = parameters;
     info.nShow = showCommand;
+    if (ProgramStartObserver observer = g_startObserver) observer({path, parameters, wait, waitMs});
     bool started = ::ShellExecuteExW(&info) != FALSE;
     voro::UniqueKernelHandle process(info.hProcess);
     if (started && wait && process) ::WaitForSingleObject(process.get(), waitMs);
@@ -205,12 +213,12 @@ void RunGameCenterHelper(const std::wstring& installFolder, bool uninstallGameCe
     std::wstring parameters = GameCenterParameters(uninstallGameCenter);
     std::wstring library = installFolder + L"\\Utils\\tvngamecenter_tesk.dll";
     if (VerifyFileSignature(library.c_str())) {
-        // The helper keeps working after the call, so its library stays loaded.
-        if (HMODULE module = ::LoadLibraryW(library.c_str())) {
-            if (auto start = Export<UninstExport>(module, "Start4RunDll")) {
-                start(parameters.c_str());
-                return;
-            }
+        voro::UniqueModule module(::LoadLibraryW(library.c_str()));
+        if (auto start = module ? Export<UninstExport>(module.get(), "Start4RunDll") : nullptr) {
+            start(parameters.c_str());
+            // The helper keeps working after the call, so its library stays loaded.
+            module.release();
+            return;
         }
     }
     std::wstring exe = installFolder + L"\\Utils\\tvngamecenter_tesk.exe";

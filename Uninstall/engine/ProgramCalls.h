@@ -30,5 +30,19 @@ void CallHelperLibraryUninst(const std::wstring& installFolder);
 
 // Wait of a configured executable: 0 and anything above the limit become the limit.
 DWORD ConfiguredWait(DWORD waitMs);
+// Wait of a rundll item: 0 does not wait; anything above the limit becomes the limit (a negative
+// WaitTime would otherwise block the worker for good).
+DWORD RundllWait(DWORD waitMs);
+
+// Seam for tests: sees every start RunProgram is about to make (after the signature check), with
+// the wait it will use. Null (the default) observes nothing.
+struct ProgramStart {
+    const wchar_t* path;
+    const wchar_t* parameters;
+    bool wait;
+    DWORD waitMs;
+};
+using ProgramStartObserver = void (*)(const ProgramStart& start);
+void SetProgramStartObserver(ProgramStartObserver observer);
 // The game-center helper's parameters.
 std::wstring GameCenterParameters(bool uninstallGameCenter);

@@ -2,8 +2,9 @@
 // host name with an optional ":port"; the URL paths and query keys belong to their callers.
 //
 // The defaults are the product's servers. Tests (and only tests) point the hosts elsewhere with
-// SetServerHosts before the first request; the shipped program never calls it, and nothing in
-// the environment or the registry can redirect the hosts.
+// SetServerHosts before the first request. The shipped program never calls it, and nothing in
+// the environment or the registry can redirect its hosts: only a test build of Uninstall.exe
+// (compiled with VORO_TEST_HOSTS) reads an override text from its environment at start-up.
 #pragma once
 #include <string>
 
@@ -20,6 +21,12 @@ ServerHosts DefaultServerHosts();
 ServerHosts GetServerHosts();
 // Replaces the hosts in effect.
 void SetServerHosts(const ServerHosts& hosts);
+
+// The hosts after an override text: one host ("127.0.0.1:8080") replaces every host; pairs
+// "statistics=h1;webService=h2;download=h3;accountCentre=h4" (names case-insensitive, ';' or ','
+// between pairs) replace the named ones. A leading "http://" and a trailing "/" of a host are
+// dropped. False (hosts untouched) for an empty text, an unknown name or an empty host.
+bool ParseServerHostsOverride(const std::wstring& text, ServerHosts& hosts);
 
 // "http://" + host, the scheme every caller uses.
 std::wstring HttpBase(const std::wstring& host);

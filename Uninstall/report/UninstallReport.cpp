@@ -1,4 +1,5 @@
 #include "report/UninstallReport.h"
+#include "app/Utf8.h"
 #include "app/InstallFacts.h"
 #include "report/HttpTaskAdapterPost.h"
 #include "report/ServerHosts.h"
@@ -18,16 +19,6 @@ constexpr wchar_t kSystemPrefix[] = L"system";
 
 bool EqualsNoCase(const wchar_t* a, size_t aLength, const wchar_t* b, size_t bLength) {
     return ::CompareStringOrdinal(a, static_cast<int>(aLength), b, static_cast<int>(bLength), TRUE) == CSTR_EQUAL;
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return std::string();
-    int size = ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    if (size <= 0) return std::string();
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &out[0], size, nullptr, nullptr);
-    return out;
 }
 
 std::wstring RunningExecutable() {
@@ -58,8 +49,8 @@ std::string BuildReportJson(const ReportFields& fields) {
     std::unique_ptr<cJSON, JsonDeleter> root(cJSON_CreateObject());
     if (!root) return std::string();
     const std::pair<const char*, std::string> members[] = {
-        {"type", Utf8(fields.type)},     {"pid", Utf8(fields.pid)},       {"mid", Utf8(fields.mid)},
-        {"mid2", Utf8(fields.mid2)},     {"appver", Utf8(fields.appver)}, {"modver", Utf8(fields.modver)},
+        {"type", voro::Utf8FromWide(fields.type)},     {"pid", voro::Utf8FromWide(fields.pid)},       {"mid", voro::Utf8FromWide(fields.mid)},
+        {"mid2", voro::Utf8FromWide(fields.mid2)},     {"appver", voro::Utf8FromWide(fields.appver)}, {"modver", voro::Utf8FromWide(fields.modver)},
         {"appname", "voro"},
     };
     for (const auto& member : members) {
@@ -101,5 +92,5 @@ int ReportUninstallInfo(const std::wstring& type, const std::wstring& pid, const
     const std::wstring value(cipher.begin(), cipher.end());  // Base64 is ASCII
     std::string answer;
     if (!PostFormSync(url.c_str(), kReportField, value.c_str(), answer, kReportTimeoutMs)) return fallback;
-    return ReportResultFromAnswer(answer, Utf8(fields.mid2));
+    return ReportResultFromAnswer(answer, voro::Utf8FromWide(fields.mid2));
 }

@@ -2,6 +2,7 @@
 // check, and its requests against the loopback server, failure modes included.
 #include "Multipart.h"
 #include "NetTestSupport.h"
+#include "app/Utf8.h"
 #include "report/UpLoadMgr.h"
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -35,8 +36,8 @@ TEST(MultipartBody, BoundaryAvoidsFieldContent) {
 }
 
 TEST(MultipartBody, WideTextBecomesUtf8) {
-    EXPECT_EQ(quonnet::Utf8FromWide(L"\u5378\u8f7d a"), "\xe5\x8d\xb8\xe8\xbd\xbd a");
-    EXPECT_EQ(quonnet::Utf8FromWide(nullptr), "");
+    EXPECT_EQ(voro::Utf8FromWide(L"\u5378\u8f7d a"), "\xe5\x8d\xb8\xe8\xbd\xbd a");
+    EXPECT_EQ(voro::Utf8FromWide(static_cast<const wchar_t*>(nullptr)), "");
 }
 
 TEST(NetModuleLoading, OnlyTheSignedModuleGivesAFactory) {
