@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools wine wine32:i386 wine64 xvfb cmake ninja-build
           openssl osslsigncode 7zip dpkg-dev googletest python3 xauth)
+# The benchmark's peer (bench/run.sh sets VORO_BOOTSTRAP_BENCH=1): makensis builds an uninstaller.
+if [ "${VORO_BOOTSTRAP_BENCH:-0}" = 1 ]; then packages+=(nsis); fi
 
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 

@@ -37,6 +37,7 @@ CSmartLogger& CSmartLogger::Global() {
 
 void CSmartLogger::SetLogFile(const std::wstring& path) {
     _BaseModule::CAutoLocker lock(&m_lock);
+    m_file.reset();
     m_strPath = path;
     voro::UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -58,32 +59,39 @@ size_t CSmartLogger::AddLine(const std::wstring& text) {
     return pending;
 }
 
+bool CSmartLogger::OpenFile() {
+    if (m_strPath.size() >= MAX_PATH) return false;
+    wchar_t folder[MAX_PATH];
+    wcscpy(folder, m_strPath.c_str());
+    ::PathRemoveFileSpecW(folder);
+    if (folder[0] && !FolderExists(folder)) ::SHCreateDirectoryExW(nullptr, folder, nullptr);
+    if (folder[0] && !FolderExists(folder)) return false;
+    // Text mode: wide text goes out in the locale's code page, "\n" as CR LF.
+    m_file.reset(_wfopen(m_strPath.c_str(), L"a"));
+    return m_file != nullptr;
+}
+
 int CSmartLogger::Flush() {
     _BaseModule::CAutoLocker lock(&m_lock);
     if (m_strPath.empty()) return 0;
-    int opened = 0;
-    wchar_t folder[MAX_PATH];
-    if (m_strPath.size() < MAX_PATH) {
-        wcscpy(folder, m_strPath.c_str());
-        ::PathRemoveFileSpecW(folder);
-        if (folder[0] && !FolderExists(folder)) ::SHCreateDirectoryExW(nullptr, folder, nullptr);
-        if (!folder[0] || FolderExists(folder)) {
-            if (FILE* f = _wfopen(m_strPath.c_str(), L"a")) {
-                opened = 1;
-                if (m_bBannerDue) {
-                    std::wstring banner =
-                        L"\r\n================== Start Log:" + CurrentTimeStamp() + L" ==================\n";
-                    fputws(banner.c_str(), f);
-                    m_bBannerDue = false;
-                }
-                for (const std::wstring& line : m_pendingLines) fputws(line.c_str(), f);
-                fflush(f);
-                fclose(f);
-            }
+    int written = 0;
+    if (m_file || OpenFile()) {
+        FILE* f = m_file.get();
+        if (m_bBannerDue) {
+            std::wstring banner =
+                L"\r\n================== Start Log:" + CurrentTimeStamp() + L" ==================\n";
+            fputws(banner.c_str(), f);
+        }
+        for (const std::wstring& line : m_pendingLines) fputws(line.c_str(), f);
+        if (fflush(f) == 0 && !ferror(f)) {
+            written = 1;
+            m_bBannerDue = false;
+        } else {
+            m_file.reset();  // opened again by the next write
         }
     }
     m_pendingLines.clear();
-    return opened;
+    return written;
 }
 
 void CSmartLogger::Clear() {

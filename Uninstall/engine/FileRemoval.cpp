@@ -171,22 +171,38 @@ bool ShellDelete(const wchar_t* path) {
     return true;
 }
 
+namespace {
+
+// Queues a path that is still there; true when it is gone.
+bool QueueIfPresent(const wchar_t* path, voro::PendingList& pending) {
+    if (!::PathFileExistsW(path)) return true;
+    pending.push_back(path);
+    return false;
+}
+
+// A file (not a folder or link): deleted, or queued when it stays. A successful DeleteFileW needs
+// no second look (a lookup of a name just removed walks the whole folder under Wine).
+bool DeleteFileOrQueue(const wchar_t* path, voro::PendingList& pending) {
+    bool deleted = ::DeleteFileW(path) != FALSE;
+    if (!deleted && ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) deleted = ::DeleteFileW(path) != FALSE;
+    if (deleted) {
+        WriteLog(L"DeleteFile:%s suceesss", path);
+        return true;
+    }
+    return QueueIfPresent(path, pending);
+}
+
+}  // namespace
+
 bool DeletePathOrQueue(const wchar_t* path, voro::PendingList& pending) {
     if (path == nullptr) return false;
     const DWORD attributes = ::GetFileAttributesW(path);
     if (IsLink(attributes)) return RemoveLink(path, attributes);  // a kept link is not queued
-    if (IsFolder(attributes)) {
-        ShellDelete(path);
-    } else {
-        bool deleted = ::DeleteFileW(path) != FALSE;
-        if (!deleted && ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) deleted = ::DeleteFileW(path) != FALSE;
-        if (deleted) WriteLog(L"DeleteFile:%s suceesss", path);
-    }
-    if (::PathFileExistsW(path)) {
-        pending.push_back(path);
-        return false;
-    }
-    return true;
+    if (!IsFolder(attributes)) return DeleteFileOrQueue(path, pending);
+    // An emptied folder goes with one call; the shell takes whatever is still inside.
+    if (::RemoveDirectoryW(path)) return true;
+    ShellDelete(path);
+    return QueueIfPresent(path, pending);
 }
 
 bool DeleteTree(const wchar_t* folder, voro::PendingList& pending, const voro::FileCallback& callback) {
@@ -202,7 +218,7 @@ bool DeleteTree(const wchar_t* folder, voro::PendingList& pending, const voro::F
         } else if (IsFolder(attributes)) {
             DeleteTree(path.c_str(), pending, callback);
         } else {
-            DeletePathOrQueue(path.c_str(), pending);
+            DeleteFileOrQueue(path.c_str(), pending);
             if (callback) callback(path);
         }
     });

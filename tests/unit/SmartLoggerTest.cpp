@@ -1,6 +1,7 @@
 #include "app/SmartLogger.h"
 #include "TestSupport.h"
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <winioctl.h>
 #include <clocale>
 #include <regex>
@@ -116,6 +117,46 @@ TEST_F(Logger, EachProcessWritesItsOwnBannerOnce) {
     ASSERT_EQ(testsupport::RunChild("WriteTwoLines", path), 0);
     std::string child = kBanner + "T child one\r\nT child two\r\n";
     EXPECT_EQ(Normalised(path), kBanner + "T parent\r\n" + child + child);
+}
+
+// The file stays open between lines; each line is on disk when WriteLog returns, and a new path
+// closes the old file (which can then be deleted, and checked for its size when set again).
+TEST_F(Logger, KeepsTheFileOpenUntilThePathChanges) {
+    TempFolder folder;
+    const std::wstring first = folder.File(L"first.log"), second = folder.File(L"second.log");
+    CSmartLogger logger;
+    logger.SetLogFile(first);
+    for (int i = 0; i < 3; ++i) {
+        Write(logger, L"line %d", i);
+        const std::string text = ReadBytes(first);
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 + i) << "the banner's two and each line";
+    }
+    HANDLE exclusive = ::CreateFileW(first.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(exclusive, INVALID_HANDLE_VALUE) << "held open by the logger";
+    if (exclusive != INVALID_HANDLE_VALUE) ::CloseHandle(exclusive);
+
+    logger.SetLogFile(second);
+    EXPECT_TRUE(::DeleteFileW(first.c_str())) << "closed by the new path";
+    Write(logger, L"moved");
+    EXPECT_EQ(Normalised(second), "T moved\r\n") << "the banner was written once, to the first file";
+    logger.SetLogFile(second);  // the same path again: closed, then opened by the next line
+    Write(logger, L"again");
+    EXPECT_EQ(Normalised(second), "T moved\r\nT again\r\n");
+}
+
+// Two writers with the file open at once (the launcher and its temporary copy): every line lands
+// at the end of the file, in the order written.
+TEST_F(Logger, TwoOpenWritersAppendInTurn) {
+    TempFolder folder;
+    const std::wstring path = folder.File(L"shared.log");
+    CSmartLogger first, second;
+    first.SetLogFile(path);
+    second.SetLogFile(path);
+    Write(first, L"a1");
+    Write(second, L"b1");
+    Write(first, L"a2");
+    Write(second, L"b2");
+    EXPECT_EQ(Normalised(path), kBanner + "T a1\r\n" + kBanner + "T b1\r\nT a2\r\nT b2\r\n");
 }
 
 // Sizes around the 1 GiB limit, as sparse files.
