@@ -5,7 +5,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
 constexpr wchar_t kProductUserKey[] = L"Software\\VoroWallPaper";
 
 bool DetectIs64BitWindows() {
@@ -58,7 +57,7 @@ std::wstring TrimWhiteSpace(const std::wstring& text) {
 
 std::wstring GetInstallFolder() {
     std::wstring folder;
-    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path", folder)) folder.clear();
+    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"path", folder)) folder.clear();
     return folder;
 }
 

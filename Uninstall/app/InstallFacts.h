@@ -4,6 +4,10 @@
 #include <windows.h>
 #include <string>
 
+// The product's App Paths registration (machine-wide) and its entry in the installed-programs list.
+constexpr wchar_t kProductAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
+constexpr wchar_t kUninstallEntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vorowp";
+
 // Folder of the installed product (App Paths "path"); empty when absent.
 std::wstring GetInstallFolder();
 // The installation's channel id with white space removed at both ends; empty when absent.

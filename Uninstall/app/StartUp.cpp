@@ -20,7 +20,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
 constexpr wchar_t kMainExecutable[] = L"vorowp.exe";
 constexpr DWORD kTempPathChars = 1024;
 constexpr DWORD kModulePathChars = 1024;
@@ -61,8 +60,8 @@ bool NewGuid(GUID& guid) { return SUCCEEDED(::CoCreateGuid(&guid)); }
 
 // The App Paths record points at the own folder (the old value deleted first).
 void RecordInstallFolder(const std::wstring& folder) {
-    voro::reg::DeleteValue(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path");
-    voro::reg::WriteString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path", folder);
+    voro::reg::DeleteValue(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"path");
+    voro::reg::WriteString(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"path", folder);
 }
 
 // The parent process id from ntdll's basic information of the own process; 0 on failure.

@@ -18,7 +18,6 @@ namespace {
 
 std::atomic<ProgramStartObserver> g_startObserver{nullptr};
 
-constexpr wchar_t kProductAppPaths[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
 
 bool FileExists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
 
@@ -54,7 +53,7 @@ struct ListedFile {
 
 std::vector<ListedFile> ReadListedFiles(const std::wstring& installFolder, const wchar_t* list, size_t maxDataBytes) {
     std::vector<ListedFile> files;
-    for (const reg::Value& value : reg::EnumValues(HKEY_LOCAL_MACHINE, std::wstring(kProductAppPaths) + L"\\" + list)) {
+    for (const reg::Value& value : reg::EnumValues(HKEY_LOCAL_MACHINE, std::wstring(kProductAppPathsKey) + L"\\" + list)) {
         if (value.name.size() >= MAX_PATH) continue;
         ListedFile file;
         if (!voro::ResolveListedPath(installFolder, value.name, file.path)) {

@@ -2,6 +2,7 @@
 // progress and its end to the progress window through IUninstallCallback.
 #pragma once
 #include "app/Handles.h"
+#include "app/InstallFacts.h"
 #include "app/Locks.h"
 #include "app/Threads.h"
 #include "engine/FileRemoval.h"
@@ -16,8 +17,6 @@ class CSetupConfig;
 class ISetupConfig;
 
 // App Paths registration of the product's main executable and its lists.
-constexpr wchar_t kProductAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
-constexpr wchar_t kUninstallEntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vorowp";
 constexpr wchar_t kUserSettingsKey[] = L"Software\\VoroWallPaper";
 constexpr wchar_t kClassesKey[] = L"VoroWallpaper";
 constexpr wchar_t kGameCenterKey[] = L"SOFTWARE\\TVNGameCenter";

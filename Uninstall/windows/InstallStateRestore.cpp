@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
-constexpr wchar_t kUninstallEntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\vorowp";
 constexpr wchar_t kCurrentEditionName[] = L"vorowallpaper";
 constexpr wchar_t kLitePid[] = L"zodizOzov";
 constexpr wchar_t kMainExecutable[] = L"vorowp.exe";
@@ -124,13 +122,13 @@ std::vector<EntryValue> EditionEntry(bool currentEdition, const std::wstring& in
 }  // namespace voro::restore
 
 CInstallStateRestore::CInstallStateRestore() {
-    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"path", m_strInstallDir)) m_strInstallDir.clear();
+    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"path", m_strInstallDir)) m_strInstallDir.clear();
     m_bCurrentEdition = ReadCurrentEdition();
 }
 
 bool CInstallStateRestore::ReadCurrentEdition() {
     std::wstring name;
-    return voro::reg::ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"ProductName", name) &&
+    return voro::reg::ReadString(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"ProductName", name) &&
            voro::restore::IsCurrentEditionName(name);
 }
 

@@ -1,5 +1,6 @@
 #include "windows/UninstallEndReport.h"
 #include "app/Handles.h"
+#include "app/InstallFacts.h"
 #include "app/Registry.h"
 #include "app/Utf8.h"
 #include "report/Statistic.h"
@@ -9,7 +10,6 @@
 
 namespace {
 
-constexpr wchar_t kAppPathsKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\vorowp.exe";
 constexpr wchar_t kKeptUserKey[] = L"Software\\VoroWallPaperEver";  // the uninstall leaves it in place
 constexpr size_t kEncodedLimit = 2600;
 
@@ -88,7 +88,7 @@ std::wstring UninstallEndExtra(int days, const std::wstring& encodedInstallDate)
 
 std::wstring ReadInstallDate() {
     std::wstring date;
-    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kAppPathsKey, L"InstallDate", date)) date.clear();
+    if (!voro::reg::ReadString(HKEY_LOCAL_MACHINE, kProductAppPathsKey, L"InstallDate", date)) date.clear();
     return date;
 }
 

@@ -52,4 +52,12 @@ bool PumpUntil(Done done, DWORD timeoutMs) {
     return true;
 }
 
+// A text in code page 936, as the program's log holds it.
+inline std::string Gbk(const std::wstring& text) {
+    const int n = ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
+    return out;
+}
+
 }  // namespace testsupport

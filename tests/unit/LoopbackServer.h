@@ -17,6 +17,13 @@ struct RecordedRequest {
     std::string Field(const std::string& name) const;
 };
 
+// A query argument of a request; "<none>" when it has none of that name.
+inline std::string Arg(const RecordedRequest& request, const std::string& name) {
+    for (const auto& pair : request.args)
+        if (pair.first == name) return pair.second;
+    return "<none>";
+}
+
 class LoopbackServer {
 public:
     // rulesJson: the server's rules object, e.g. {"*":{"mode":"slow","delay":2}}.

@@ -29,19 +29,6 @@ constexpr wchar_t kEntryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\
 constexpr wchar_t kUserKey[] = L"Software\\VoroWallPaper";
 constexpr DWORD kRunLimitMs = 150000;
 
-std::string Gbk(const std::wstring& text) {
-    const int n = ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::string Arg(const RecordedRequest& request, const std::string& name) {
-    for (const auto& pair : request.args)
-        if (pair.first == name) return pair.second;
-    return "<none>";
-}
-
 std::vector<RecordedRequest> Dots(const LoopbackServer& server, const std::string& action) {
     std::vector<RecordedRequest> dots;
     for (const RecordedRequest& request : server.Requests())

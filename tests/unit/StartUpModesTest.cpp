@@ -72,20 +72,6 @@ public:
     void ReservedOp() override {}
 };
 
-// The log as the program writes it: code page 936.
-std::string Gbk(const std::wstring& text) {
-    const int n = ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
-    if (n > 0) ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), &out[0], n, nullptr, nullptr);
-    return out;
-}
-
-std::string Arg(const RecordedRequest& request, const std::string& name) {
-    for (const auto& pair : request.args)
-        if (pair.first == name) return pair.second;
-    return "<none>";
-}
-
 // Waits for the dot with this action and returns it (an empty record when none came).
 RecordedRequest WaitForDot(const LoopbackServer& server, const std::string& action) {
     const ULONGLONG start = ::GetTickCount64();
