@@ -151,12 +151,6 @@ bool IsTempCopyFolder(const std::wstring& folder, const std::wstring& tempDirect
     return _wcsicmp(path.substr(0, slash).c_str(), temp.c_str()) == 0;
 }
 
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty()) return name;
-    if (folder.back() == L'\\' || folder.back() == L'/') return folder + name;
-    return folder + L"\\" + name;
-}
-
 std::wstring ExecutableFolder() {
     wchar_t path[MAX_PATH] = {};
     const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);

@@ -3,6 +3,7 @@
 // parameters) are plain functions; the machine is reached through thin readers.
 #pragma once
 #include "app/CommandParser.h"
+#include "app/Paths.h"
 #include <windows.h>
 #include <functional>
 #include <string>
@@ -49,8 +50,7 @@ std::wstring UninstallFromExtra(const std::wstring& parentName, const std::wstri
 // True when the folder is a temp copy folder directly inside the temp directory (compared without
 // regard to case or a trailing backslash). Only such a folder is removed by the running copy.
 bool IsTempCopyFolder(const std::wstring& folder, const std::wstring& tempDirectory);
-// folder + "\" + name, without doubling a trailing backslash.
-std::wstring JoinPath(const std::wstring& folder, const std::wstring& name);
+using voro::JoinPath;
 
 // ---- readers of the machine ------------------------------------------------------------------
 

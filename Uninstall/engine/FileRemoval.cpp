@@ -1,6 +1,7 @@
 #include "engine/FileRemoval.h"
 
 #include "app/Handles.h"
+#include "app/Paths.h"
 #include "app/Registry.h"
 #include "app/SmartLogger.h"
 
@@ -27,20 +28,15 @@ bool IsFolder(DWORD attributes) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == L'\\') return folder + name;
-    return folder + L"\\" + name;
-}
-
 // Calls visit(full path, attributes) for every entry of folder matching pattern but "." and "..".
 template <typename Visit>
 void ForEachEntry(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
     WIN32_FIND_DATAW data;
-    voro::UniqueFind find(::FindFirstFileW(Join(folder, pattern).c_str(), &data));
+    voro::UniqueFind find(::FindFirstFileW(voro::JoinPath(folder, pattern).c_str(), &data));
     if (!find) return;
     do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-        visit(Join(folder, data.cFileName), data.dwFileAttributes);
+        visit(voro::JoinPath(folder, data.cFileName), data.dwFileAttributes);
     } while (::FindNextFileW(find.get(), &data));
 }
 
@@ -278,7 +274,7 @@ bool MoveToTemp(const wchar_t* path, std::wstring& newPath) {
         for (int i = 0; i < kGuidNameAttempts; ++i) {
             GUID guid;
             if (FAILED(::CoCreateGuid(&guid))) continue;
-            const std::wstring candidate = Join(folder, voro::FormatGuidName(guid) + L".tmp");
+            const std::wstring candidate = voro::JoinPath(folder, voro::FormatGuidName(guid) + L".tmp");
             if (!Exists(candidate)) {
                 name = candidate;
                 break;

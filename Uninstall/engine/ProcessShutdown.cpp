@@ -1,6 +1,7 @@
 #include "engine/ProcessShutdown.h"
 
 #include "app/Handles.h"
+#include "app/Paths.h"
 #include "app/SmartLogger.h"
 #include "config/SetupConfig.h"
 
@@ -26,11 +27,6 @@ constexpr DWORD kExitWaitMs = 3000;
 std::wstring Upper(std::wstring text) {
     if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
     return text;
-}
-
-std::wstring JoinPath(const std::wstring& folder, const wchar_t* name) {
-    if (!folder.empty() && folder.back() != L'\\') return folder + L"\\" + name;
-    return folder + name;
 }
 
 // The first 512 process ids, or false when the enumeration fails.
@@ -144,7 +140,7 @@ int KillMultiProcesses(const wchar_t* folder, int* killedCount) {
     std::vector<DWORD> ids;
     if (!EnumerateProcesses(ids)) return 0;
 
-    const std::wstring ignored = JoinPath(folder, kIgnoredHelper);
+    const std::wstring ignored = voro::JoinPath(folder, kIgnoredHelper);
     const DWORD self = ::GetCurrentProcessId();
     const DWORD parent = ParentProcessId();
     int killed = 0;

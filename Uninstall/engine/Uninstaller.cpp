@@ -1,6 +1,7 @@
 #include "engine/Uninstaller.h"
 
 #include "app/Handles.h"
+#include "app/Paths.h"
 #include "app/InstallFacts.h"
 #include "app/Registry.h"
 #include "app/SimpleBind.h"
@@ -31,17 +32,6 @@ constexpr wchar_t kFilePeKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\
 constexpr int kSubKeyCapacity = 1024;
 constexpr const wchar_t* kDesktopShortcuts[] = {L"Quon壁纸.lnk", L"Voro壁纸.lnk", L"Voro壁纸Lite.lnk"};
 constexpr const wchar_t* kStartMenuFolders[] = {L"Voro壁纸", L"Quon安全中心\\Quon壁纸"};
-
-std::wstring SpecialFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::wstring();
-    return path;
-}
-
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == L'\\') return folder + name;
-    return folder + L"\\" + name;
-}
 
 bool Exists(const std::wstring& path) { return ::PathFileExistsW(path.c_str()) != FALSE; }
 
@@ -183,7 +173,7 @@ void CUninstaller::Run(int) {
         }
     } finished{m_finished.get()};
     m_strProductVersion.clear();
-    GetFileVersionText(Join(m_strInstallDir, L"vorowp.exe"), m_strProductVersion);
+    GetFileVersionText(voro::JoinPath(m_strInstallDir, L"vorowp.exe"), m_strProductVersion);
     m_strProductPid = GetInstallationPid();
     m_folderRefusal = voro::CheckInstallFolder(m_strInstallDir);
     if (m_folderRefusal != voro::FolderRefusal::None)
@@ -223,26 +213,26 @@ void CUninstaller::RunUninstall() {
 
     WriteLog(L"remove desktop shortcuts");
     for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY}) {
-        const std::wstring desktop = SpecialFolder(csidl);
+        const std::wstring desktop = voro::SpecialFolderPath(csidl);
         if (desktop.empty()) continue;
-        for (const wchar_t* name : kDesktopShortcuts) DeleteOrSchedule(Join(desktop, name).c_str());
+        for (const wchar_t* name : kDesktopShortcuts) DeleteOrSchedule(voro::JoinPath(desktop, name).c_str());
     }
 
     ReportProgress(6);
     WriteLog(L"remove start menu shortcuts");
-    const std::wstring programs = SpecialFolder(CSIDL_COMMON_PROGRAMS);
+    const std::wstring programs = voro::SpecialFolderPath(CSIDL_COMMON_PROGRAMS);
     if (!programs.empty())
-        for (const wchar_t* name : kStartMenuFolders) DeleteFolderRecursive(Join(programs, name).c_str());
+        for (const wchar_t* name : kStartMenuFolders) DeleteFolderRecursive(voro::JoinPath(programs, name).c_str());
 
-    const std::wstring appData = SpecialFolder(CSIDL_APPDATA);
+    const std::wstring appData = voro::SpecialFolderPath(CSIDL_APPDATA);
     if (!appData.empty()) {
-        const std::wstring cache = Join(appData, L"vorowp\\cef_cache");
+        const std::wstring cache = voro::JoinPath(appData, L"vorowp\\cef_cache");
         if (Exists(cache)) DeleteFolderRecursive(cache.c_str());
     }
     WriteLog(L"remove cef cache");
     if (m_bRemoveAppData) {
         WriteLog(L"remove appdata");
-        const std::wstring data = Join(appData, L"vorowp");
+        const std::wstring data = voro::JoinPath(appData, L"vorowp");
         if (!appData.empty() && Exists(data)) DeleteFolderRecursive(data.c_str());
     }
 
@@ -298,14 +288,14 @@ void CUninstaller::RunUninstall() {
 void CUninstaller::RemoveLegacyUninstaller() {
     // The Program Files folder the 32-bit program is given, also in a 64-bit build.
 #ifdef _WIN64
-    const std::wstring programFiles = SpecialFolder(CSIDL_PROGRAM_FILESX86);
+    const std::wstring programFiles = voro::SpecialFolderPath(CSIDL_PROGRAM_FILESX86);
 #else
-    const std::wstring programFiles = SpecialFolder(CSIDL_PROGRAM_FILES);
+    const std::wstring programFiles = voro::SpecialFolderPath(CSIDL_PROGRAM_FILES);
 #endif
     if (programFiles.empty()) return;
-    const std::wstring maker = Join(programFiles, L"Quon");
-    const std::wstring folder = Join(maker, L"Dererore");
-    const std::wstring file = Join(folder, L"Uninstall.exe");
+    const std::wstring maker = voro::JoinPath(programFiles, L"Quon");
+    const std::wstring folder = voro::JoinPath(maker, L"Dererore");
+    const std::wstring file = voro::JoinPath(folder, L"Uninstall.exe");
     if (Exists(file)) ::DeleteFileW(file.c_str());
     if (Exists(folder)) ::RemoveDirectoryW(folder.c_str());
     if (Exists(maker)) ::RemoveDirectoryW(maker.c_str());
@@ -322,11 +312,11 @@ bool CUninstaller::IsProductEntry(const wchar_t* name, const std::wstring& path,
 void CUninstaller::CountFiles(const std::wstring& folder) {
     const bool top = folder == m_strInstallDir;
     WIN32_FIND_DATAW data;
-    voro::UniqueFind find(::FindFirstFileW(Join(folder, L"*").c_str(), &data));
+    voro::UniqueFind find(::FindFirstFileW(voro::JoinPath(folder, L"*").c_str(), &data));
     if (!find) return;
     do {
         if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-        const std::wstring path = Join(folder, data.cFileName);
+        const std::wstring path = voro::JoinPath(folder, data.cFileName);
         const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
         if (top && !IsProductEntry(data.cFileName, path, isFolder)) {
             WriteLog(L"File NOT exists in xml: %s", UpperCaseName(data.cFileName).c_str());
@@ -344,11 +334,11 @@ void CUninstaller::DeleteInstallFolderFiles() {
     CountFiles(m_strInstallDir);
     {
         WIN32_FIND_DATAW data;
-        voro::UniqueFind find(::FindFirstFileW(Join(m_strInstallDir, L"*").c_str(), &data));
+        voro::UniqueFind find(::FindFirstFileW(voro::JoinPath(m_strInstallDir, L"*").c_str(), &data));
         if (find) {
             do {
                 if (wcscmp(data.cFileName, L".") == 0 || wcscmp(data.cFileName, L"..") == 0) continue;
-                const std::wstring path = Join(m_strInstallDir, data.cFileName);
+                const std::wstring path = voro::JoinPath(m_strInstallDir, data.cFileName);
                 const std::wstring upper = UpperCaseName(data.cFileName);
                 const bool isFolder = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
                 if (!IsProductEntry(data.cFileName, path, isFolder)) {

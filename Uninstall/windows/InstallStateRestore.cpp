@@ -1,6 +1,7 @@
 #include "windows/InstallStateRestore.h"
 #include "app/ComPtr.h"
 #include "app/InstallFacts.h"
+#include "app/Paths.h"
 #include "app/Registry.h"
 #include "engine/Autorun.h"
 #include "engine/FileRemoval.h"
@@ -25,20 +26,9 @@ constexpr wchar_t kCurrentMenu[] = L"Voro壁纸";
 constexpr wchar_t kLegacyMenuParent[] = L"Quon安全中心";
 constexpr wchar_t kLegacyMenu[] = L"Quon安全中心\\Quon壁纸";
 
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty()) return name;
-    return folder.back() == L'\\' ? folder + name : folder + L"\\" + name;
-}
-
 std::wstring FolderOf(const std::wstring& path) {
     const size_t slash = path.find_last_of(L"\\/");
     return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
-}
-
-std::wstring SpecialFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::wstring();
-    return path;
 }
 
 bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -50,17 +40,17 @@ bool IsFolder(const std::wstring& path) {
 
 void RemoveDesktopLinks(const std::wstring& desktop) {
     if (desktop.empty()) return;
-    for (const wchar_t* name : kDesktopLinks) DeleteOrSchedule(Join(desktop, name).c_str());
+    for (const wchar_t* name : kDesktopLinks) DeleteOrSchedule(voro::JoinPath(desktop, name).c_str());
 }
 
 void RemoveMenuFolders(const std::wstring& programs) {
     if (programs.empty()) return;
     for (const wchar_t* name : {kCurrentMenu, kLegacyMenu}) {
-        const std::wstring folder = Join(programs, name);
+        const std::wstring folder = voro::JoinPath(programs, name);
         if (IsFolder(folder)) DeleteFolderRecursive(folder.c_str());
     }
     // Other products of the maker may still have their entries in the shared parent folder.
-    ::RemoveDirectoryW(Join(programs, kLegacyMenuParent).c_str());
+    ::RemoveDirectoryW(voro::JoinPath(programs, kLegacyMenuParent).c_str());
 }
 
 // A REG_SZ written without its terminator (byte size = characters x 2).
@@ -86,35 +76,35 @@ bool IsCurrentEditionName(const std::wstring& productName) {
 std::vector<ShortcutSpec> EditionShortcuts(bool currentEdition, const std::wstring& installFolder,
                                            const std::wstring& commonDesktop, const std::wstring& commonPrograms,
                                            const std::wstring& pid) {
-    const std::wstring main = Join(installFolder, kMainExecutable);
-    const std::wstring uninstaller = Join(installFolder, kUninstaller);
+    const std::wstring main = voro::JoinPath(installFolder, kMainExecutable);
+    const std::wstring uninstaller = voro::JoinPath(installFolder, kUninstaller);
     if (!currentEdition) {
-        const std::wstring menu = Join(commonPrograms, kLegacyMenu);
+        const std::wstring menu = voro::JoinPath(commonPrograms, kLegacyMenu);
         return {
-            {Join(commonDesktop, L"Quon壁纸.lnk"), main, main, 0, false},
-            {Join(menu, L"Quon壁纸.lnk"), main, main, 0, false},
-            {Join(menu, L"卸载Quon壁纸.lnk"), uninstaller, uninstaller, 0, true},
+            {voro::JoinPath(commonDesktop, L"Quon壁纸.lnk"), main, main, 0, false},
+            {voro::JoinPath(menu, L"Quon壁纸.lnk"), main, main, 0, false},
+            {voro::JoinPath(menu, L"卸载Quon壁纸.lnk"), uninstaller, uninstaller, 0, true},
         };
     }
     const bool lite = _wcsicmp(pid.c_str(), kLitePid) == 0;
-    const std::wstring menu = Join(commonPrograms, kCurrentMenu);
+    const std::wstring menu = voro::JoinPath(commonPrograms, kCurrentMenu);
     return {
-        {Join(commonDesktop, lite ? L"Voro壁纸Lite.lnk" : L"Voro壁纸.lnk"), main, main, 1, false},
-        {Join(menu, L"Voro壁纸.lnk"), main, main, 1, false},
-        {Join(menu, L"卸载Voro壁纸.lnk"), uninstaller, uninstaller, 0, true},
+        {voro::JoinPath(commonDesktop, lite ? L"Voro壁纸Lite.lnk" : L"Voro壁纸.lnk"), main, main, 1, false},
+        {voro::JoinPath(menu, L"Voro壁纸.lnk"), main, main, 1, false},
+        {voro::JoinPath(menu, L"卸载Voro壁纸.lnk"), uninstaller, uninstaller, 0, true},
     };
 }
 
 std::vector<EntryValue> EditionEntry(bool currentEdition, const std::wstring& installFolder,
                                      const std::wstring& version) {
-    const std::wstring icon = currentEdition ? Join(installFolder, L"Utils\\vorowallpaper.ico") : std::wstring();
+    const std::wstring icon = currentEdition ? voro::JoinPath(installFolder, L"Utils\\vorowallpaper.ico") : std::wstring();
     return {
         {L"DisplayIcon", icon},
         {L"DisplayName", std::wstring()},
         {L"DisplayVersion", version},
         {L"InstallLocation", installFolder},
         {L"Publisher", std::wstring()},
-        {L"UninstallString", Join(installFolder, kUninstaller)},
+        {L"UninstallString", voro::JoinPath(installFolder, kUninstaller)},
         {L"URLInfoAbout", std::wstring()},
     };
 }
@@ -160,15 +150,15 @@ bool CInstallStateRestore::CreateShortcut(const std::wstring& target, const std:
 }
 
 void CInstallStateRestore::RemoveOldShortcuts() {
-    RemoveDesktopLinks(SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY));
-    RemoveDesktopLinks(SpecialFolder(CSIDL_DESKTOPDIRECTORY));
-    RemoveMenuFolders(SpecialFolder(CSIDL_COMMON_PROGRAMS));
-    RemoveMenuFolders(SpecialFolder(CSIDL_PROGRAMS));
+    RemoveDesktopLinks(voro::SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY));
+    RemoveDesktopLinks(voro::SpecialFolderPath(CSIDL_DESKTOPDIRECTORY));
+    RemoveMenuFolders(voro::SpecialFolderPath(CSIDL_COMMON_PROGRAMS));
+    RemoveMenuFolders(voro::SpecialFolderPath(CSIDL_PROGRAMS));
 }
 
 void CInstallStateRestore::WriteEntry(bool currentEdition) {
     std::wstring version;
-    if (!GetFileVersionText(Join(m_strInstallDir, kMainExecutable), version)) version.clear();
+    if (!GetFileVersionText(voro::JoinPath(m_strInstallDir, kMainExecutable), version)) version.clear();
     voro::UniqueHKey key;
     if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kUninstallEntryKey, 0, nullptr, 0,
                           KEY_SET_VALUE | voro::reg::ViewFlag(voro::reg::View::Wow32), nullptr, key.put(),
@@ -189,8 +179,8 @@ void CInstallStateRestore::RestoreShortcutsAndEntry() {
     RemoveOldShortcuts();
     const bool current = ReadCurrentEdition();
     const std::vector<voro::restore::ShortcutSpec> shortcuts =
-        voro::restore::EditionShortcuts(current, m_strInstallDir, SpecialFolder(CSIDL_COMMON_DESKTOPDIRECTORY),
-                                        SpecialFolder(CSIDL_COMMON_PROGRAMS), GetInstallationPid());
+        voro::restore::EditionShortcuts(current, m_strInstallDir, voro::SpecialFolderPath(CSIDL_COMMON_DESKTOPDIRECTORY),
+                                        voro::SpecialFolderPath(CSIDL_COMMON_PROGRAMS), GetInstallationPid());
     for (const voro::restore::ShortcutSpec& shortcut : shortcuts) {
         const std::wstring folder = FolderOf(shortcut.link);
         if (!folder.empty() && !IsFolder(folder)) ::SHCreateDirectory(nullptr, folder.c_str());
@@ -204,8 +194,8 @@ void CInstallStateRestore::RestoreShortcutsAndEntry() {
 void CInstallStateRestore::RestoreAutorun() {
     // Without a recorded, existing install folder there is no config.set to switch on.
     if (m_strInstallDir.empty() || !IsFolder(m_strInstallDir)) return;
-    ::WritePrivateProfileStringW(L"auto_run", L"open", L"1", Join(m_strInstallDir, kProductSettingsFile).c_str());
-    const std::wstring pendant = Join(m_strInstallDir, kPendantExecutable);
+    ::WritePrivateProfileStringW(L"auto_run", L"open", L"1", voro::JoinPath(m_strInstallDir, kProductSettingsFile).c_str());
+    const std::wstring pendant = voro::JoinPath(m_strInstallDir, kPendantExecutable);
     AutoRunRequest request;
     request.enable = true;
     request.executable = pendant.c_str();

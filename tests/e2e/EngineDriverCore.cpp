@@ -3,6 +3,7 @@
 #include "app/Handles.h"
 #include "app/InstallFacts.h"
 #include "app/Locks.h"
+#include "app/Paths.h"
 #include "app/Registry.h"
 #include "app/SmartLogger.h"
 #include "engine/SignatureCheck.h"
@@ -35,17 +36,6 @@ constexpr DWORD kReadyWaitMs = 30000;
 constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kAppPathsRoot[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-
-std::wstring Join(const std::wstring& folder, const std::wstring& name) {
-    if (!folder.empty() && folder.back() == L'\\') return folder + name;
-    return folder + L"\\" + name;
-}
-
-std::wstring SpecialFolder(int csidl) {
-    wchar_t path[MAX_PATH] = {};
-    if (FAILED(::SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) return std::wstring();
-    return path;
-}
 
 std::wstring ExeFolder() {
     wchar_t path[MAX_PATH] = {};
@@ -179,7 +169,7 @@ StartedProgram StartProgram(const std::wstring& command, const std::wstring& ins
     std::wstring path = exe == std::wstring::npos ? command : command.substr(0, exe + 4);
     std::wstring arguments = exe == std::wstring::npos ? std::wstring() : command.substr(exe + 4);
     while (!arguments.empty() && arguments.front() == L' ') arguments.erase(0, 1);
-    if (::PathIsRelativeW(path.c_str())) path = Join(installFolder, path);
+    if (::PathIsRelativeW(path.c_str())) path = voro::JoinPath(installFolder, path);
     StartedProgram program;
     program.path = path;
     const size_t before = CallLinesOf(path);
@@ -247,11 +237,11 @@ void AddTree(std::vector<Probe>& probes, const std::wstring& folder) {
     const bool link = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) && !link) {
         WIN32_FIND_DATAW data;
-        voro::UniqueFind find(::FindFirstFileW(Join(folder, L"*").c_str(), &data));
+        voro::UniqueFind find(::FindFirstFileW(voro::JoinPath(folder, L"*").c_str(), &data));
         if (find) {
             do {
                 if (wcscmp(data.cFileName, L".") != 0 && wcscmp(data.cFileName, L"..") != 0)
-                    AddTree(probes, Join(folder, data.cFileName));
+                    AddTree(probes, voro::JoinPath(folder, data.cFileName));
             } while (::FindNextFileW(find.get(), &data));
         }
     }
@@ -282,18 +272,18 @@ std::vector<Probe> TakeInventory(const std::wstring& installFolder) {
     AddTree(probes, installFolder);
     for (int csidl : {CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_DESKTOPDIRECTORY})
         for (const wchar_t* name : {L"Quon壁纸.lnk", L"Voro壁纸.lnk", L"Voro壁纸Lite.lnk"})
-            AddTree(probes, Join(SpecialFolder(csidl), name));
-    const std::wstring programs = SpecialFolder(CSIDL_COMMON_PROGRAMS);
-    AddTree(probes, Join(programs, L"Voro壁纸"));
-    AddTree(probes, Join(programs, L"Quon安全中心\\Quon壁纸"));
-    AddTree(probes, Join(SpecialFolder(CSIDL_APPDATA), L"vorowp"));
+            AddTree(probes, voro::JoinPath(voro::SpecialFolderPath(csidl), name));
+    const std::wstring programs = voro::SpecialFolderPath(CSIDL_COMMON_PROGRAMS);
+    AddTree(probes, voro::JoinPath(programs, L"Voro壁纸"));
+    AddTree(probes, voro::JoinPath(programs, L"Quon安全中心\\Quon壁纸"));
+    AddTree(probes, voro::JoinPath(voro::SpecialFolderPath(CSIDL_APPDATA), L"vorowp"));
     // The legacy uninstaller and its two folders, not what else they may hold.
-    const std::wstring legacy = Join(SpecialFolder(CSIDL_PROGRAM_FILESX86), L"Quon");
-    for (const std::wstring& path : {Join(legacy, L"Dererore\\Uninstall.exe"), Join(legacy, L"Dererore"), legacy})
+    const std::wstring legacy = voro::JoinPath(voro::SpecialFolderPath(CSIDL_PROGRAM_FILESX86), L"Quon");
+    for (const std::wstring& path : {voro::JoinPath(legacy, L"Dererore\\Uninstall.exe"), voro::JoinPath(legacy, L"Dererore"), legacy})
         if (::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) probes.emplace_back(Kind::File, path, path);
     wchar_t windows[MAX_PATH] = {};
     ::GetWindowsDirectoryW(windows, MAX_PATH);
-    AddTree(probes, Join(windows, L"system32\\Tasks\\vorowp-srv"));
+    AddTree(probes, voro::JoinPath(windows, L"system32\\Tasks\\vorowp-srv"));
 
     AddKey(probes, HKEY_LOCAL_MACHINE, std::wstring(kAppPathsRoot) + L"vorowp.exe");
     AddKey(probes, HKEY_LOCAL_MACHINE, std::wstring(kAppPathsRoot) + L"Divizodaz.exe");
@@ -385,7 +375,7 @@ std::wstring ReasonLeft(const Probe& probe, const std::wstring& installFolder, c
         return L"kept: the record that the product was installed once";
     if (probe.kind == Kind::Key && StartsWithNoCase(probe.path, std::wstring(kAppPathsRoot) + L"vorowp.exe"))
         return L"kept: the engine only reads the product's App Paths key and its lists";
-    if (!removeAppData && StartsWithNoCase(upper, Upper(Join(SpecialFolder(CSIDL_APPDATA), L"vorowp"))))
+    if (!removeAppData && StartsWithNoCase(upper, Upper(voro::JoinPath(voro::SpecialFolderPath(CSIDL_APPDATA), L"vorowp"))))
         return L"kept: removing the user data was not chosen";
     if (probe.link) return L"a link is removed as a link, never followed; this one stayed";
     return L"not removed";
