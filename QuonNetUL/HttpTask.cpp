@@ -1,6 +1,7 @@
 #include "HttpTask.h"
 #include "app/Utf8.h"
 #include <new>
+#include <utility>
 
 #ifndef WINHTTP_OPTION_DECOMPRESSION
 #define WINHTTP_OPTION_DECOMPRESSION 118
@@ -133,15 +134,20 @@ int32_t CHttpTask::Release() {
 
 int32_t CHttpTask::GetHttpStatus() { return m_httpStatus.load(); }
 
+template <typename Item>
+int32_t CHttpTask::AppendBeforeStart(std::vector<Item>& items, Item item) {
+    _BaseModule::CAutoLocker lock(&m_lock);
+    if (m_bStarted || m_bReleased) return 0;
+    items.push_back(std::move(item));
+    return 1;
+}
+
 int32_t CHttpTask::AddHeader(const char* line) {
     if (!line || !*line || HasLineBreak(line)) return 0;
     try {
         std::wstring header = voro::WideFromUtf8(line);
         if (header.find(L':') == std::wstring::npos) return 0;
-        _BaseModule::CAutoLocker lock(&m_lock);
-        if (m_bStarted || m_bReleased) return 0;
-        m_headers.push_back(header);
-        return 1;
+        return AppendBeforeStart(m_headers, std::move(header));
     } catch (...) {
         return 0;
     }
@@ -150,11 +156,7 @@ int32_t CHttpTask::AddHeader(const char* line) {
 int32_t CHttpTask::AddField(const char* name, const char* value) {
     if (!name || !*name) return 0;
     try {
-        FormField field{name, value ? value : ""};
-        _BaseModule::CAutoLocker lock(&m_lock);
-        if (m_bStarted || m_bReleased) return 0;
-        m_fields.push_back(std::move(field));
-        return 1;
+        return AppendBeforeStart(m_fields, FormField{name, value ? value : ""});
     } catch (...) {
         return 0;
     }
@@ -163,11 +165,7 @@ int32_t CHttpTask::AddField(const char* name, const char* value) {
 int32_t CHttpTask::AddFieldW(const wchar_t* name, const wchar_t* value) {
     if (!name || !*name) return 0;
     try {
-        FormField field{voro::Utf8FromWide(name), voro::Utf8FromWide(value)};
-        _BaseModule::CAutoLocker lock(&m_lock);
-        if (m_bStarted || m_bReleased) return 0;
-        m_fields.push_back(std::move(field));
-        return 1;
+        return AppendBeforeStart(m_fields, FormField{voro::Utf8FromWide(name), voro::Utf8FromWide(value)});
     } catch (...) {
         return 0;
     }

@@ -52,6 +52,9 @@ public:
     int32_t GetValue() override { return m_serial; }
 
 private:
+    // Appends a header or form field while the task has not started; 1 when it was added.
+    template <typename Item>
+    int32_t AppendBeforeStart(std::vector<Item>& items, Item item);
     ~CHttpTask();
     CHttpTask(const CHttpTask&) = delete;
     CHttpTask& operator=(const CHttpTask&) = delete;
