@@ -8,29 +8,11 @@
 # Usage: engine_acceptance.sh BUILD_DIR DRIVER_EXE FIXTURE_DIR
 set -euo pipefail
 build=$1 driver=$2 fixture=$3
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-source "$build/wine-env.sh"
-source "$root/tools/harness.sh"
+work_name=engine-acceptance
+source "$(dirname "$0")/e2e_common.sh"
 source "$root/tools/reboot.sh"
 
-prefix=$(harness_fresh_prefix)
-work=$(mktemp -d "${TMPDIR:-/tmp}/engine-acceptance.XXXXXX")
-server_pid=
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true; fi
-  harness_kill_prefix "$prefix"
-  rm -rf "$prefix"
-  if [ "${VORO_E2E_KEEP:-0}" = 1 ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/summary.txt" ] && cat "$work/summary.txt" >&2; exit 1; }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-check() { python3 "$here/check_acceptance.py" "$@"; }
-
-# The calls file lives outside the prefix, so that it is no change of the prefix.
-export VORO_FIXTURE_CALLS=$(winpath "$work/calls.txt")
-harness_run "$prefix" "$fixture/bin/voro_fixture_setup.exe" || fail "fixture setup"
+install_fixture "$fixture"
 install='C:\Program Files (x86)\VoroWallPaper'
 install_unix='drive_c/Program Files (x86)/VoroWallPaper'
 [ -f "$prefix/$install_unix/vorowp.exe" ] || fail "fixture not installed"

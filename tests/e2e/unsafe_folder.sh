@@ -9,25 +9,10 @@
 #   KIND: drive_root | windows | program_files | program_files_x86 | profile | profiles
 set -euo pipefail
 build=$1 driver=$2 fixture=$3 kind=$4
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-source "$build/wine-env.sh"
-source "$root/tools/harness.sh"
+work_name=engine-unsafe
+source "$(dirname "$0")/e2e_common.sh"
 
-prefix=$(harness_fresh_prefix)
-work=$(mktemp -d "${TMPDIR:-/tmp}/engine-unsafe.XXXXXX")
-cleanup() {
-  harness_kill_prefix "$prefix"
-  rm -rf "$prefix"
-  if [ "${VORO_E2E_KEEP:-0}" = 1 ]; then echo "kept: $work" >&2; else rm -rf "$work"; fi
-}
-trap cleanup EXIT
-fail() { echo "FAIL: $*" >&2; [ -f "$work/summary.txt" ] && cat "$work/summary.txt" >&2; exit 1; }
-winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
-check() { python3 "$here/check_acceptance.py" "$@"; }
-
-export VORO_FIXTURE_CALLS=$(winpath "$work/calls.txt")
-harness_run "$prefix" "$fixture/bin/voro_fixture_setup.exe" || fail "fixture setup"
+install_fixture "$fixture"
 user=$(ls "$prefix/drive_c/users" | grep -v -x -e Public | head -n 1)
 case $kind in
   drive_root) folder='C:\' unix=drive_c reason='drive root' ;;
