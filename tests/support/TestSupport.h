@@ -52,6 +52,15 @@ bool PumpUntil(Done done, DWORD timeoutMs) {
     return true;
 }
 
+// Whether the service manager knows a service of that name.
+inline bool ServiceExists(const wchar_t* name) {
+    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? ::OpenServiceW(manager, name, SERVICE_QUERY_STATUS) : nullptr;
+    if (service) ::CloseServiceHandle(service);
+    if (manager) ::CloseServiceHandle(manager);
+    return service != nullptr;
+}
+
 // A text in code page 936, as the program's log holds it.
 inline std::string Gbk(const std::wstring& text) {
     const int n = ::WideCharToMultiByte(936, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);

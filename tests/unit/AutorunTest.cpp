@@ -9,6 +9,7 @@
 
 namespace reg = voro::reg;
 using testsupport::ReadBytes;
+using testsupport::ServiceExists;
 using testsupport::TempFolder;
 
 namespace {
@@ -156,14 +157,6 @@ bool CreateDriverService(const wchar_t* name) {
                                          nullptr, nullptr, nullptr);
     if (service) ::CloseServiceHandle(service);
     ::CloseServiceHandle(manager);
-    return service != nullptr;
-}
-
-bool ServiceExists(const wchar_t* name) {
-    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? ::OpenServiceW(manager, name, SERVICE_QUERY_STATUS) : nullptr;
-    if (service) ::CloseServiceHandle(service);
-    if (manager) ::CloseServiceHandle(manager);
     return service != nullptr;
 }
 

@@ -22,6 +22,7 @@
 namespace {
 
 namespace reg = voro::reg;
+using testsupport::ServiceExists;
 using callstest::Call;
 using enginetest::Narrow;
 
@@ -41,14 +42,6 @@ int RunInstaller() {
     if (::WaitForSingleObject(pi.hProcess, 120000) == WAIT_OBJECT_0) ::GetExitCodeProcess(pi.hProcess, &code);
     ::CloseHandle(pi.hProcess);
     return static_cast<int>(code);
-}
-
-bool ServiceExists(const wchar_t* name) {
-    SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    SC_HANDLE service = manager ? ::OpenServiceW(manager, name, SERVICE_QUERY_STATUS) : nullptr;
-    if (service) ::CloseServiceHandle(service);
-    if (manager) ::CloseServiceHandle(manager);
-    return service != nullptr;
 }
 
 std::wstring ProgramFiles32() {
